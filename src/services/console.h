@@ -1,0 +1,66 @@
+// Console text: writing values to standard output or error, reading a line or keys from standard input.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+
+#include "services/text.h"
+
+namespace adsl {
+
+/// A calendar date and time of day, written in the system's date-to-text form.
+struct DateTime {
+  int year, month, day, hour, minute, second;
+};
+
+/// A value of no kind that write_console_output knows: it is skipped.
+struct OtherValue {};
+
+/// One value for write_console_output, carrying its kind.
+class ConsoleValue {
+ public:
+  enum class Kind { text, boolean, integer1, integer2, integer4, integer8, float4, float8, date_time, other };
+
+  ConsoleValue(const char* text) : kind_(Kind::text), text_(text) {}
+  ConsoleValue(const Text& text) : kind_(Kind::text), text_(text.c_str()) {}
+  ConsoleValue(bool value) : kind_(Kind::boolean), integer_(value ? 1 : 0) {}
+  ConsoleValue(std::uint8_t value) : kind_(Kind::integer1), integer_(value) {}
+  ConsoleValue(std::int16_t value) : kind_(Kind::integer2), integer_(value) {}
+  ConsoleValue(std::int32_t value) : kind_(Kind::integer4), integer_(value) {}
+  ConsoleValue(std::int64_t value) : kind_(Kind::integer8), integer_(value) {}
+  ConsoleValue(float value) : kind_(Kind::float4), floating_(value) {}
+  ConsoleValue(double value) : kind_(Kind::float8), floating_(value) {}
+  ConsoleValue(const DateTime& value) : kind_(Kind::date_time), date_time_(value) {}
+  ConsoleValue(OtherValue) : kind_(Kind::other) {}
+
+  Kind kind() const { return kind_; }
+  const char* text() const { return text_; }
+  std::int64_t integer() const { return integer_; }
+  double floating() const { return floating_; }
+  const DateTime& date_time() const { return date_time_; }
+
+ private:
+  Kind kind_;
+  const char* text_ = nullptr;
+  std::int64_t integer_ = 0;
+  double floating_ = 0;
+  DateTime date_time_{};
+};
+
+/// Writes the values in order to standard output, with nothing added between or after them.
+void write_console_output(std::initializer_list<ConsoleValue> values);
+/// The same with an output direction: 2 selects standard error, anything else standard output.
+void write_console_output(std::int32_t direction, std::initializer_list<ConsoleValue> values);
+
+/// One line from standard input (at most 2048 bytes; the rest waits for the next read) read with the
+/// console's echo, without its trailing control bytes; absent when nothing remains or nothing was read.
+Text read_console_input();
+/// echo false reads keys without echo until Enter (not stored) or 2049 bytes.
+Text read_console_input(bool echo);
+
+/// Hands whatever the output and error streams still buffer to their handles.
+void flush_console_streams();
+/// Closes the console input that the form without echo opened.
+void close_console_input();
+
+}  // namespace adsl
