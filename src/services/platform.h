@@ -47,8 +47,10 @@ class ProcessServices {
   virtual ~ProcessServices() = default;
   /// Switches off the critical-error and open-file error boxes (SetErrorMode 0x8001 added).
   virtual void disable_error_boxes() = 0;
-  /// Writes as much of the module path as fits (zero-terminated when capacity > 0) and returns its
-  /// whole length, so a caller whose buffer was too small can grow it and ask again.
+  /// Writes the module path zero-terminated and returns its length when it fits (result < capacity).
+  /// A result >= capacity means it did not fit and the buffer holds nothing usable: neither
+  /// GetModuleFileNameA nor readlink tells the whole length, so the caller grows its buffer and asks
+  /// again. 0 when the path cannot be had.
   virtual std::size_t module_path(char* buffer, std::size_t capacity) = 0;
   /// True when `byte` leads a two-byte character in the ANSI code page (never, where paths are UTF-8).
   virtual bool is_lead_byte(unsigned char byte) = 0;
