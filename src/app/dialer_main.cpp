@@ -3,6 +3,7 @@
 #include "services/command_line.h"
 #include "services/console.h"
 #include "services/frame.h"
+#include "services/platform.h"
 #include "services/text.h"
 
 namespace adsl {
@@ -20,8 +21,7 @@ constexpr char kBannerRule[] =
     "\xa9\xa4\xa9\xa4\xa9\xa4\xa9\xa4\xa9\xa4\xa9\xa4\xa9\xa4\xa9\xa4\xa9\xa4\xa9\xa4\xa9\xa4\xa9\xa4\xa9\xa4"
     "\xa9\xa4\xa9\xcc\r\n";
 
-constexpr char kUsageStart[] = "\xca\xb9\xd3\xc3\xcb\xb5\xc3\xf7\xa3\xba";  // "使用说明："
-constexpr char kUsageSeparator[] = "\\";
+constexpr char kUsageStart[] = "\xca\xb9\xd3\xc3\xcb\xb5\xc3\xf7\xa3\xba";      // "使用说明："
 constexpr char kUsageEnd[] = " ADSL\xd5\xcb\xba\xc5 ADSL\xc3\xdc\xc2\xeb\r\n";  // " ADSL账号 ADSL密码\r\n"
 
 // The example account has the e-mail form in which ISPs hand out ADSL accounts.
@@ -39,8 +39,10 @@ constexpr char kExampleCommand[] =
 void show_usage_and_wait() {
   Text run_directory = get_run_directory();
   Text executable_name = get_executable_name();
+  // "\\" on Windows; the platform's own separator elsewhere, so the line shows a path that works there.
+  const char separator[2] = {platform().process->path_separator(), '\0'};
   Text usage_line =
-      concat_texts({kUsageStart, run_directory.c_str(), kUsageSeparator, executable_name.c_str(), kUsageEnd});
+      concat_texts({kUsageStart, run_directory.c_str(), separator, executable_name.c_str(), kUsageEnd});
   run_directory.reset();
   executable_name.reset();
 
