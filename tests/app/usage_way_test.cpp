@@ -1,0 +1,88 @@
+// The native program end to end on the usage way: exact bytes through a pipe, exit code, no wait at
+// the end of input.
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "run_program.h"
+
+namespace adsl::testing {
+namespace {
+
+std::string text_mode(const std::string& bytes) {
+  std::string out;
+  for (char c : bytes) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+std::string program_path() {
+  char resolved[PATH_MAX];
+  return realpath(ADSL_BINARY, resolved) != nullptr ? resolved : ADSL_BINARY;
+}
+
+std::string expected_usage_output() {
+  std::string path = program_path();
+  std::string directory = path.substr(0, path.rfind('/'));
+  std::string name = path.substr(path.rfind('/') + 1);
+  std::string bytes = gbk("┏                欢迎使用Qov自动ADSL拨号             ┓\r\n"
+                          "┠──────────────────────────┨\r\n") +
+                      gbk("使用说明：") + directory + "/" + name + gbk(" ADSL账号 ADSL密码\r\n") +
+                      gbk("例如：账号为07551234567@163.gd 密码为：DCADCEA 本程序的路径为 d:\\adsl.exe\r\n") +
+                      gbk("输入命令： d:\\adsl.exe 07551234567@163.gd DCADCEA");
+  return text_mode(bytes);
+}
+
+TEST(UsageWay, AnyCountButTwoShowsUsageAndExitsZero) {
+  const std::vector<std::vector<std::string>> cases = {{}, {"one"}, {"a", "b", "c"}, {"", "", ""}};
+  for (const auto& arguments : cases) {
+    SCOPED_TRACE(::testing::Message() << arguments.size() << " arguments");
+    ProgramRun run = run_program(ADSL_BINARY, arguments);
+    EXPECT_EQ(visible(run.output), visible(expected_usage_output()));
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.error, "");
+  }
+}
+
+TEST(UsageWay, BannerLinesAreFiftySixBytesBeforeTheirLineEnd) {
+  ProgramRun run = run_program(ADSL_BINARY, {});
+  std::size_t first = run.output.find("\r\r\n");
+  ASSERT_NE(first, std::string::npos);
+  std::size_t second = run.output.find("\r\r\n", first + 3);
+  EXPECT_EQ(first, 56u);
+  EXPECT_EQ(second - (first + 3), 56u);
+}
+
+TEST(UsageWay, ReadsOneLineAndIgnoresIt) {
+  // A typed line (or more) changes nothing in the output; the program ends after the first line.
+  for (const std::string& typed :
+       {std::string("\n"), std::string("anything\r\nmore\n"), std::string(3000, 'x')}) {
+    SCOPED_TRACE(typed.size());
+    ProgramRun run = run_program(ADSL_BINARY, {"only-one"}, {typed});
+    EXPECT_EQ(visible(run.output), visible(expected_usage_output()));
+    EXPECT_EQ(run.exit_code, 0);
+  }
+}
+
+TEST(UsageWay, RunDirectoryIsTheProgramsOwnWhereverItStarts) {
+  ProgramRun run = run_program(ADSL_BINARY, {}, {.bytes = std::nullopt, .environment = {}, .directory = "/"});
+  EXPECT_EQ(visible(run.output), visible(expected_usage_output()));
+}
+
+TEST(UsageWay, EndOfInputDoesNotWait) {
+  // /dev/null and an empty pipe both end at once; a wait for a line would hang until the test times out.
+  ProgramRun from_null = run_program(ADSL_BINARY, {});
+  ProgramRun from_empty_pipe = run_program(ADSL_BINARY, {}, {std::string()});
+  EXPECT_EQ(from_null.exit_code, 0);
+  EXPECT_EQ(from_empty_pipe.exit_code, 0);
+  EXPECT_LT(from_null.duration.count(), 2500);
+  EXPECT_LT(from_empty_pipe.duration.count(), 2500);
+}
+
+}  // namespace
+}  // namespace adsl::testing
