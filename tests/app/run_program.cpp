@@ -24,6 +24,17 @@ void check(bool ok, const char* what) {
 
 }  // namespace
 
+std::string read_file(const std::string& path) {
+  std::string bytes;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return bytes;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0) bytes.append(buffer, static_cast<std::size_t>(n));
+  close(fd);
+  return bytes;
+}
+
 ProgramRun run_program(const std::string& program, const std::vector<std::string>& arguments,
                        const ProgramInput& input) {
   int out[2], err[2], in[2] = {-1, -1};
@@ -49,8 +60,15 @@ ProgramRun run_program(const std::string& program, const std::vector<std::string
   if (child == 0) {
     int stdin_fd = input.bytes ? in[0] : open("/dev/null", O_RDONLY);
     dup2(stdin_fd, 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
+    int out_fd = input.output_file.empty()
+                     ? out[1]
+                     : open(input.output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err_fd = input.error_file.empty()
+                     ? err[1]
+                     : open(input.error_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out_fd < 0 || err_fd < 0) _exit(125);
+    dup2(out_fd, 1);
+    dup2(err_fd, 2);
     if (!input.directory.empty() && chdir(input.directory.c_str()) != 0) _exit(126);
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
@@ -98,6 +116,8 @@ ProgramRun run_program(const std::string& program, const std::vector<std::string
   run.duration =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
   run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (!input.output_file.empty()) run.output = read_file(input.output_file);
+  if (!input.error_file.empty()) run.error = read_file(input.error_file);
   return run;
 }
 

@@ -23,11 +23,19 @@ struct ProgramInput {
   std::vector<std::string> environment;
   /// Directory to start in; empty keeps the test's own.
   std::string directory;
+  /// When set, standard output and error go to these files instead of pipes, and are read back after
+  /// the program has ended. Needed for programs that leave helpers behind holding their pipes
+  /// (Wine's wineserver lingers for seconds).
+  std::string output_file;
+  std::string error_file;
 };
 
 /// Runs `program` with `arguments` (argv[1] on), standard output and error to pipes.
 ProgramRun run_program(const std::string& program, const std::vector<std::string>& arguments,
                        const ProgramInput& input = {});
+
+/// The whole content of a file; empty when it cannot be read.
+std::string read_file(const std::string& path);
 
 /// The bytes of a UTF-8 text in code page 936, as the program writes them.
 std::string gbk(const std::string& utf8);
