@@ -27,6 +27,15 @@ Text get_executable_name();
 /// Ends the process with `exit_code` after flushing the standard streams; runs no exit-time clean-up.
 [[noreturn]] void terminate_program(std::int32_t exit_code);
 
+/// program_entry with another start routine in place of dialer_main: start_process_frame, the routine
+/// once, then the return path. Exposed so tests can prove start-up and the return path.
+[[noreturn]] void run_process_frame(int (*start_routine)());
+
+/// Start-up before the start routine, in order: error boxes off, the module path read whole however
+/// long, split and stored, the run directory made the current directory. Exposed for tests; a
+/// second call replaces what the first stored.
+void start_process_frame();
+
 /// Splits a module path at its last separator, walking by character so a trail byte equal to the
 /// separator is not taken for one. Exposed for tests; start-up stores the result.
 void split_module_path(const char* path, Text& run_directory, Text& executable_name);
