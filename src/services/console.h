@@ -47,7 +47,13 @@ class ConsoleValue {
   DateTime date_time_{};
 };
 
-/// Writes the values in order to standard output, with nothing added between or after them.
+/// Writes the values in order to standard output, with nothing added between or after them. A text's
+/// bytes go out unchanged (an absent one writes nothing); a boolean as "真" or "假" (code page 936);
+/// integers in decimal, a 1-byte one unsigned; floating point as printf's "%.7g" (4 bytes) or "%.15g"
+/// (8 bytes); a date-time as YYYY-MM-DD HH:MM:SS; a value of another kind is skipped. Every LF reaches
+/// the handle as CR LF. On a character device each value is handed to the handle before the next is
+/// taken; for a file or a pipe the bytes wait in a 4096-byte buffer until it is full or
+/// flush_console_streams runs. Write failures are not reported.
 void write_console_output(std::initializer_list<ConsoleValue> values);
 /// The same with an output direction: 2 selects standard error, anything else standard output.
 void write_console_output(std::int32_t direction, std::initializer_list<ConsoleValue> values);
@@ -62,5 +68,10 @@ Text read_console_input(bool echo);
 void flush_console_streams();
 /// Closes the console input that the form without echo opened.
 void close_console_input();
+
+/// For tests that install their own console device: forgets every buffered byte (output not yet handed
+/// on is dropped, not written), the unread rest of standard input, its end-of-input mark and a key byte
+/// still waiting, so the streams start as at process start.
+void reset_console_streams();
 
 }  // namespace adsl
