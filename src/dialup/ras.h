@@ -45,8 +45,11 @@ constexpr DWORD ERROR_DEVICE_DOES_NOT_EXIST = 651;
 constexpr DWORD ERROR_NO_ANSWER = 678;
 constexpr DWORD ERROR_AUTHENTICATION_FAILURE = 691;
 
-// The structures as the Windows headers lay them out for WINVER 0x400. On i686 they are 160, 412,
-// 264 and 1052 bytes; on x86_64 RASCONNA grows to 424 through the 8-byte handle.
+// The structures as the Windows headers lay them out for WINVER 0x400. Those headers pack every RAS
+// structure to 4 bytes (ras.h includes pshpack4.h), so on x86_64 the 8-byte handle of RASCONNA sits
+// at offset 4, as in rasapi32's own layout, and RASCONNA is 416 bytes there (412 on i686). The other
+// three have no member wider than 4 bytes: 160, 264 and 1052 bytes on both.
+#pragma pack(push, 4)
 struct RASCONNSTATUSA {
   DWORD dwSize;
   DWORD rasconnstate;
@@ -78,10 +81,13 @@ struct RASDIALPARAMSA {
   char szDomain[DNLEN + 1];
 };
 
+#pragma pack(pop)
+
 static_assert(sizeof(RASCONNSTATUSA) == 160);
 static_assert(sizeof(RASENTRYNAMEA) == 264);
 static_assert(sizeof(RASDIALPARAMSA) == 1052);
-static_assert(sizeof(RASCONNA) == (sizeof(void*) == 4 ? 412 : 424));
+static_assert(sizeof(RASCONNA) == (sizeof(void*) == 4 ? 412 : 416));
+static_assert(offsetof(RASCONNA, hrasconn) == 4);
 
 /// The RasDialFunc notifier (type 0): message, connection state, error code.
 using RasDialNotifier = void (*)(std::uint32_t message, DWORD rasconnstate, DWORD dwError);
@@ -93,13 +99,14 @@ class RasOperations {
   virtual ~RasOperations() = default;
   /// Lists the phone book into `lprasentryname` (dwSize of the first element set by the caller).
   /// 0: `*lpcEntries` entries filled, in listing order. 603 with `*lpcb` raised when they do not fit.
-  virtual DWORD RasEnumEntriesA(const char* reserved, const char* lpszPhonebook, RASENTRYNAMEA* lprasentryname,
-                                DWORD* lpcb, DWORD* lpcEntries) = 0;
+  virtual DWORD RasEnumEntriesA(const char* reserved, const char* lpszPhonebook,
+                                RASENTRYNAMEA* lprasentryname, DWORD* lpcb, DWORD* lpcEntries) = 0;
   /// Dials. Without a notifier it returns when the connection is up (0) or the dial has failed;
   /// with one it returns once the dial has started and reports progress through it. A handle may be
   /// written to `*lphRasConn` even when the result is nonzero.
-  virtual DWORD RasDialA(const void* lpRasDialExtensions, const char* lpszPhonebook, RASDIALPARAMSA* lpRasDialParams,
-                         DWORD dwNotifierType, RasDialNotifier lpvNotifier, HRASCONN* lphRasConn) = 0;
+  virtual DWORD RasDialA(const void* lpRasDialExtensions, const char* lpszPhonebook,
+                         RASDIALPARAMSA* lpRasDialParams, DWORD dwNotifierType, RasDialNotifier lpvNotifier,
+                         HRASCONN* lphRasConn) = 0;
   /// 0: `rasconnstate` holds the state. 6 (ERROR_INVALID_HANDLE): the connection no longer exists.
   virtual DWORD RasGetConnectStatusA(HRASCONN hrasconn, RASCONNSTATUSA* lprasconnstatus) = 0;
   /// 0: `*lpcConnections` elements filled. 603 when the active connections do not fit.
