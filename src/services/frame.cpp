@@ -30,8 +30,13 @@ void flush_and_close_at_exit() {
 // translation units (the dial-up record among them) register theirs in an order the linker picks.
 // Priority 101 runs this initialiser before every one of default priority, so its handler is
 // registered first and runs last: after every clean-up, the streams are flushed, then input closed.
+// The services the flush reaches are made first: an exit-time destructor they register is then
+// registered before the handler and runs after it, so the flush never meets a destroyed device.
 struct FlushLastAtExit {
-  FlushLastAtExit() { std::atexit(flush_and_close_at_exit); }
+  FlushLastAtExit() {
+    platform();
+    std::atexit(flush_and_close_at_exit);
+  }
 };
 __attribute__((init_priority(101))) FlushLastAtExit flush_last_at_exit;
 
