@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "services/platform.h"
@@ -95,6 +94,31 @@ char* format_decimal(std::int64_t value, char* buffer, std::size_t size) {
   return at;
 }
 
+// Two or more digits of a non-negative date field (a negative one is written as 0).
+char* put_field(char* at, int value, int width) {
+  char digits[12];
+  char* start = format_decimal(value < 0 ? 0 : value, digits, sizeof digits);
+  for (int length = static_cast<int>(digits + sizeof digits - start); length < width; ++length) *at++ = '0';
+  while (start != digits + sizeof digits) *at++ = *start++;
+  return at;
+}
+
+// YYYY-MM-DD HH:MM:SS; at most 6 fields of 10 digits and 5 separators, well within the number buffer.
+std::size_t format_date_time(const DateTime& when, char* buffer) {
+  char* at = put_field(buffer, when.year, 4);
+  *at++ = '-';
+  at = put_field(at, when.month, 2);
+  *at++ = '-';
+  at = put_field(at, when.day, 2);
+  *at++ = ' ';
+  at = put_field(at, when.hour, 2);
+  *at++ = ':';
+  at = put_field(at, when.minute, 2);
+  *at++ = ':';
+  at = put_field(at, when.second, 2);
+  return static_cast<std::size_t>(at - buffer);
+}
+
 void write_value(OutputStream& stream, const ConsoleValue& value) {
   // Numbers become text here first; a text's own bytes are written as they are, never used as a format.
   char number[number_buffer_size];
@@ -120,15 +144,12 @@ void write_value(OutputStream& stream, const ConsoleValue& value) {
     case ConsoleValue::Kind::float8: {
       // As many significant digits as the type carries: 7 for 4 bytes, 15 for 8.
       int digits = value.kind() == ConsoleValue::Kind::float4 ? 7 : 15;
-      int length = std::snprintf(number, sizeof number, "%.*g", digits, value.floating());
-      if (length > 0) write_bytes(stream, number, static_cast<std::size_t>(length));
+      write_bytes(stream, number, format_floating_point(value.floating(), digits, number, sizeof number));
       return;
     }
     case ConsoleValue::Kind::date_time: {
-      const DateTime& when = value.date_time();
-      int length = std::snprintf(number, sizeof number, "%04d-%02d-%02d %02d:%02d:%02d", when.year,
-                                 when.month, when.day, when.hour, when.minute, when.second);
-      if (length > 0) write_bytes(stream, number, static_cast<std::size_t>(length));
+      std::size_t length = format_date_time(value.date_time(), number);
+      write_bytes(stream, number, length);
       return;
     }
     case ConsoleValue::Kind::other:

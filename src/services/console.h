@@ -1,6 +1,7 @@
 // Console text: writing values to standard output or error, reading a line or keys from standard input.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 
@@ -49,10 +50,10 @@ class ConsoleValue {
 
 /// Writes the values in order to standard output, with nothing added between or after them. A text's
 /// bytes go out unchanged (an absent one writes nothing); a boolean as "真" or "假" (code page 936);
-/// integers in decimal, a 1-byte one unsigned; floating point as printf's "%.7g" (4 bytes) or "%.15g"
-/// (8 bytes); a date-time as YYYY-MM-DD HH:MM:SS; a value of another kind is skipped. Every LF reaches
-/// the handle as CR LF. On a character device each value is handed to the handle before the next is
-/// taken; for a file or a pipe the bytes wait in a 4096-byte buffer until it is full or
+/// integers in decimal, a 1-byte one unsigned; floating point as format_floating_point gives it with 7
+/// (4 bytes) or 15 (8 bytes) significant digits; a date-time as YYYY-MM-DD HH:MM:SS; a value of another kind
+/// is skipped. Every LF reaches the handle as CR LF. On a character device each value is handed to the handle
+/// before the next is taken; for a file or a pipe the bytes wait in a 4096-byte buffer until it is full or
 /// flush_console_streams runs. Write failures are not reported.
 void write_console_output(std::initializer_list<ConsoleValue> values);
 /// The same with an output direction: 2 selects standard error, anything else standard output.
@@ -68,6 +69,12 @@ Text read_console_input(bool echo);
 void flush_console_streams();
 /// Closes the console input that the form without echo opened.
 void close_console_input();
+
+/// The system's text form of a floating-point value: the C library's "%.*g" with `digits` significant
+/// digits (on Windows msvcrt's own, which writes a three-digit exponent), zero-terminated in `buffer`;
+/// returns its length. Defined by the platform's console file, so the Windows program carries no
+/// formatting code of its own.
+std::size_t format_floating_point(double value, int digits, char* buffer, std::size_t size);
 
 /// For tests that install their own console device: forgets every buffered byte (output not yet handed
 /// on is dropped, not written), the unread rest of standard input, its end-of-input mark and a key byte

@@ -15,10 +15,12 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "services/command_line.h"
+#include "services/console.h"
 #include "services/memory.h"
 #include "services/platform.h"
 
@@ -374,6 +376,12 @@ char* remembered_arguments = nullptr;
 std::size_t remembered_count = 0;
 
 }  // namespace
+
+std::size_t format_floating_point(double value, int digits, char* buffer, std::size_t size) {
+  int length = std::snprintf(buffer, size, "%.*g", digits, value);
+  if (length < 0) length = 0;
+  return static_cast<std::size_t>(length) < size ? static_cast<std::size_t>(length) : size - 1;
+}
 
 ConsoleDevice& system_console_device() {
   // Never destroyed: the streams are flushed on the way out, after exit-time destructors may have run.

@@ -4,9 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <new>
 
 #include "services/command_line.h"
+#include "services/console.h"
 #include "services/platform.h"
 
 namespace adsl {
@@ -164,6 +166,15 @@ class Win32ConsoleDevice final : public ConsoleDevice {
 };
 
 }  // namespace
+
+std::size_t format_floating_point(double value, int digits, char* buffer, std::size_t size) {
+  // msvcrt's own formatter (the C library's snprintf here is a second, static one) does not end a
+  // text that fills the buffer, so the last byte is kept for the zero.
+  int length = _snprintf(buffer, size - 1, "%.*g", digits, value);
+  buffer[size - 1] = '\0';
+  if (length < 0) length = static_cast<int>(size - 1);
+  return static_cast<std::size_t>(length);
+}
 
 ConsoleDevice& system_console_device() {
   // Never destroyed: the streams are flushed on the way out, after exit-time destructors may have run.
