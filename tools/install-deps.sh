@@ -7,7 +7,7 @@ set -euo pipefail
 build=(g++ cmake ninja-build)
 all=("${build[@]}" googletest libgtest-dev libbenchmark-dev
      g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-     wine wine64 ppp)
+     wine wine64 ppp qemu-system-x86)
 
 case "${1:-all}" in
   build) wanted=("${build[@]}") ;;
