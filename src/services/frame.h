@@ -12,7 +12,8 @@ namespace adsl {
 int dialer_main();
 
 /// Start-up in its fixed order (error mode, heap, module path split, current directory), then
-/// dialer_main once, then the return path: exit-time clean-ups, stream flushing, exit code 0.
+/// dialer_main once, then the return path: every exit-time clean-up (newest first, those of static
+/// initialisers included), then the standard streams flushed, then console input closed, exit code 0.
 [[noreturn]] void program_entry();
 
 /// Busy pause that keeps the main thread's messages flowing; returns after strictly more than

@@ -83,8 +83,10 @@ class FakeProcess : public ProcessServices {
 /// must end for real.
 class RefusingHeap : public ProcessServices {
  public:
-  /// Refuses every request when empty, otherwise only the sizes listed.
-  explicit RefusingHeap(std::vector<std::size_t> refused = {}) : refused_(std::move(refused)) {}
+  /// Refuses every request.
+  RefusingHeap() : refuse_all_(true) {}
+  /// Refuses only the sizes listed.
+  explicit RefusingHeap(std::vector<std::size_t> refused) : refused_(std::move(refused)) {}
 
   void disable_error_boxes() override { system_.disable_error_boxes(); }
   std::size_t module_path(char* buffer, std::size_t capacity) override {
@@ -94,7 +96,7 @@ class RefusingHeap : public ProcessServices {
   char path_separator() override { return system_.path_separator(); }
   void set_current_directory(const char* path) override { system_.set_current_directory(path); }
   void* heap_alloc(std::size_t size) override {
-    if (refused_.empty()) return nullptr;
+    if (refuse_all_) return nullptr;
     for (std::size_t refused : refused_)
       if (refused == size) return nullptr;
     return system_.heap_alloc(size);
@@ -110,6 +112,7 @@ class RefusingHeap : public ProcessServices {
 
  private:
   ProcessServices& system_ = system_process_services();
+  bool refuse_all_ = false;
   std::vector<std::size_t> refused_;
 };
 
