@@ -6,8 +6,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <new>
 
+#include "services/lasting_instance.h"
 #include "services/message_queue.h"
 #include "services/platform.h"
 
@@ -118,15 +118,6 @@ class QueueMessagePump final : public MessagePump {
     if (message.handler != nullptr) message.handler(message.value);
   }
 };
-
-// The services live until the process ends: exit-time destructors of other objects may still
-// release memory through them, so they are built in static storage and never destroyed.
-template <typename T>
-T& lasting_instance() {
-  alignas(T) static unsigned char storage[sizeof(T)];
-  static T* instance = new (storage) T();
-  return *instance;
-}
 
 }  // namespace
 

@@ -2,8 +2,7 @@
 // contracts name them.
 #include <windows.h>
 
-#include <new>
-
+#include "services/lasting_instance.h"
 #include "services/platform.h"
 
 namespace adsl {
@@ -75,15 +74,6 @@ class ThreadMessagePump final : public MessagePump {
     }
   }
 };
-
-// The services live until the process ends: exit-time destructors of other objects may still
-// release memory through them, so they are built in static storage and never destroyed.
-template <typename T>
-T& lasting_instance() {
-  alignas(T) static unsigned char storage[sizeof(T)];
-  static T* instance = new (storage) T();
-  return *instance;
-}
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,16 @@ std::string allocation_failed(const std::string& size) {
 
 std::string box_for_failed_allocation(const std::string& size) {
   return kHeading + kMessageLabel + allocation_failed(size) + "\r\n";
+}
+
+// Runs what should end the process through the fake, and checks the exit code it ended with.
+void expect_process_end(const std::function<void()>& action, std::int32_t exit_code) {
+  try {
+    action();
+    ADD_FAILURE() << "returned instead of ending the process";
+  } catch (const ProcessEnded& ended) {
+    EXPECT_EQ(ended.exit_code, exit_code);
+  }
 }
 
 struct FatalReportCase {
@@ -69,12 +80,7 @@ TEST(FatalReport, BoxTextCaptionAndExitCode) {
     FakeProcess process;
     process.lead_byte_rule = code_page_936_lead;
     ScopedPlatform world(&process);
-    try {
-      report_fatal_error(row.message, row.error_code);
-      ADD_FAILURE() << "report_fatal_error returned";
-    } catch (const ProcessEnded& ended) {
-      EXPECT_EQ(ended.exit_code, -1);
-    }
+    expect_process_end([&row] { report_fatal_error(row.message, row.error_code); }, -1);
     ASSERT_EQ(process.calls.size(), 2u);
     EXPECT_EQ(process.calls[0], "box " + kCaption + "|" + row.box);
     EXPECT_LE(row.box.size(), 1023u);
@@ -112,12 +118,7 @@ TEST(AllocateMemory, RefusedRequestEndsInTheFatalReportWithTheSizeAsked) {
     FakeProcess process;
     process.heap_fails = true;
     ScopedPlatform world(&process);
-    try {
-      row.allocate();
-      ADD_FAILURE() << "allocation returned";
-    } catch (const ProcessEnded& ended) {
-      EXPECT_EQ(ended.exit_code, -1);
-    }
+    expect_process_end([&row] { row.allocate(); }, -1);
     std::vector<std::string> expected = row.heap_requests;
     expected.push_back("box " + kCaption + "|" + box_for_failed_allocation(row.reported_size));
     expected.push_back("exit -1");
