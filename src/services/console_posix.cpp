@@ -17,10 +17,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "services/command_line.h"
 #include "services/console.h"
+#include "services/lasting_instance.h"
 #include "services/memory.h"
 #include "services/platform.h"
 
@@ -383,11 +383,9 @@ std::size_t format_floating_point(double value, int digits, char* buffer, std::s
   return static_cast<std::size_t>(length) < size ? static_cast<std::size_t>(length) : size - 1;
 }
 
+// Never destroyed: the streams are flushed on the way out, after exit-time destructors may have run.
 ConsoleDevice& system_console_device() {
-  // Never destroyed: the streams are flushed on the way out, after exit-time destructors may have run.
-  alignas(PosixConsoleDevice) static unsigned char storage[sizeof(PosixConsoleDevice)];
-  static PosixConsoleDevice* device = new (storage) PosixConsoleDevice();
-  return *device;
+  return lasting_instance<PosixConsoleDevice>();
 }
 
 void remember_process_arguments(int argc, char** argv) {

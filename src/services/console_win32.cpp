@@ -5,10 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <new>
 
 #include "services/command_line.h"
 #include "services/console.h"
+#include "services/lasting_instance.h"
 #include "services/platform.h"
 
 namespace adsl {
@@ -176,11 +176,9 @@ std::size_t format_floating_point(double value, int digits, char* buffer, std::s
   return static_cast<std::size_t>(length);
 }
 
+// Never destroyed: the streams are flushed on the way out, after exit-time destructors may have run.
 ConsoleDevice& system_console_device() {
-  // Never destroyed: the streams are flushed on the way out, after exit-time destructors may have run.
-  alignas(Win32ConsoleDevice) static unsigned char storage[sizeof(Win32ConsoleDevice)];
-  static Win32ConsoleDevice* device = new (storage) Win32ConsoleDevice();
-  return *device;
+  return lasting_instance<Win32ConsoleDevice>();
 }
 
 TextArray system_command_line_arguments() {
