@@ -1,8 +1,8 @@
 // The dial-up platform off Windows until a dial-up service is bound here: an empty phone book, no
 // connections, and no window ever exists. A dial therefore fails cleanly as "entry not found".
-#include <new>
 
 #include "dialup/ras.h"
+#include "services/lasting_instance.h"
 
 namespace adsl {
 
@@ -33,23 +33,14 @@ class NoStatusWindows final : public StatusWindows {
   void InvalidateRect(NativeWindow) override {}
 };
 
-/// Builds the object once in static storage and never destroys it: the exit-time rule of the dial-up
-/// state may still use it after the program's static objects have been torn down.
-template <typename T>
-T& never_destroyed() {
-  alignas(T) static unsigned char storage[sizeof(T)];
-  static T* object = new (storage) T();
-  return *object;
-}
-
 }  // namespace
 
 RasOperations& system_ras_operations() {
-  return never_destroyed<EmptyRasService>();
+  return lasting_instance<EmptyRasService>();
 }
 
 StatusWindows& system_status_windows() {
-  return never_destroyed<NoStatusWindows>();
+  return lasting_instance<NoStatusWindows>();
 }
 
 }  // namespace adsl

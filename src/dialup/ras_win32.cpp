@@ -9,9 +9,9 @@
 // RASCONNA's handle at offset 4 on x86_64 too; the asserts below hold our layouts to its offsets.
 #include <atomic>
 #include <cstddef>
-#include <new>
 
 #include "dialup/ras.h"
+#include "services/lasting_instance.h"
 
 // <ras.h> defines RASCONNA and its kin as macros that name its own layouts, and <lmcons.h> does the
 // same for UNLEN and PWLEN; these aliases keep our layouts reachable once those headers are in.
@@ -22,8 +22,10 @@ using EntryName = adsl::RASENTRYNAMEA;
 using DialParams = adsl::RASDIALPARAMSA;
 }  // namespace adsl::ras_layout
 
-#include <ras.h>
 #include <windows.h>
+
+// After <windows.h>, whose types it uses.
+#include <ras.h>
 
 namespace adsl {
 
@@ -131,23 +133,14 @@ class User32StatusWindows final : public StatusWindows {
   }
 };
 
-/// Builds the object once in static storage and never destroys it: the exit-time rule of the dial-up
-/// state may still use it after the program's static objects have been torn down.
-template <typename T>
-T& never_destroyed() {
-  alignas(T) static unsigned char storage[sizeof(T)];
-  static T* object = new (storage) T();
-  return *object;
-}
-
 }  // namespace
 
 RasOperations& system_ras_operations() {
-  return never_destroyed<RasApi32>();
+  return lasting_instance<RasApi32>();
 }
 
 StatusWindows& system_status_windows() {
-  return never_destroyed<User32StatusWindows>();
+  return lasting_instance<User32StatusWindows>();
 }
 
 }  // namespace adsl
