@@ -63,21 +63,27 @@ TEST(UsageWay, ReadsOneLineAndIgnoresIt) {
   for (const std::string& typed :
        {std::string("\n"), std::string("anything\r\nmore\n"), std::string(3000, 'x')}) {
     SCOPED_TRACE(typed.size());
-    ProgramRun run = run_program(ADSL_BINARY, {"only-one"}, {typed});
+    ProgramInput input;
+    input.bytes = typed;
+    ProgramRun run = run_program(ADSL_BINARY, {"only-one"}, input);
     EXPECT_EQ(visible(run.output), visible(expected_usage_output()));
     EXPECT_EQ(run.exit_code, 0);
   }
 }
 
 TEST(UsageWay, RunDirectoryIsTheProgramsOwnWhereverItStarts) {
-  ProgramRun run = run_program(ADSL_BINARY, {}, {.bytes = std::nullopt, .environment = {}, .directory = "/"});
+  ProgramInput from_root;
+  from_root.directory = "/";
+  ProgramRun run = run_program(ADSL_BINARY, {}, from_root);
   EXPECT_EQ(visible(run.output), visible(expected_usage_output()));
 }
 
 TEST(UsageWay, EndOfInputDoesNotWait) {
   // /dev/null and an empty pipe both end at once; a wait for a line would hang until the test times out.
   ProgramRun from_null = run_program(ADSL_BINARY, {});
-  ProgramRun from_empty_pipe = run_program(ADSL_BINARY, {}, {std::string()});
+  ProgramInput empty_pipe;
+  empty_pipe.bytes = std::string();
+  ProgramRun from_empty_pipe = run_program(ADSL_BINARY, {}, empty_pipe);
   EXPECT_EQ(from_null.exit_code, 0);
   EXPECT_EQ(from_empty_pipe.exit_code, 0);
   EXPECT_LT(from_null.duration.count(), 2500);
