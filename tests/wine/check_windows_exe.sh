@@ -4,6 +4,7 @@ set -u
 i686=$1 x64=$2
 allowed='^(KERNEL32|USER32|RASAPI32|msvcrt)\.dll$'
 status=0
+shopt -s nocasematch  # import tables spell DLL names in either case
 
 check() {
   local exe=$1 format=$2 objdump=$3
