@@ -94,6 +94,15 @@ mark_log() {
 }
 server_let_in() { tail -n +$((authenticated_mark + 1)) /tmp/authenticated | grep -q -x -F "$1"; }
 logged_since_mark() { tail -n +$((log_mark + 1)) /tmp/messages | grep -q -F "$1"; }
+# The server's pppds in $server_pppd logged no signal since mark_log: a dialer that hangs up every
+# pppd of the machine, not only its connections, would end the other side of the link.
+server_not_signalled() {
+  local pid
+  [ -n "$server_pppd" ] || return 1
+  for pid in $server_pppd; do
+    ! logged_since_mark "pppd[$pid]: Terminating on signal" || return 1
+  done
+}
 pppd_lines_since_mark() { tail -n +$((log_mark + 1)) /tmp/messages | grep -c 'pppd\['; }
 
 start_server() {
@@ -353,6 +362,7 @@ finish
 
 begin 2-redial-with-link-up
 old_pppd=$(pids_in cli pppd)
+server_pppd=$(pids_in srv pppd)
 run_adsl 2 "$ACCOUNT2" "$PASSWORD2"
 check "exit code 0 (got $status)" [ "$status" -eq 0 ]
 check "transcript: echo, already connected, dialing, success, closing" \
@@ -363,11 +373,13 @@ check "one new pppd of the client" eval '[ "$(echo $new_pppd | wc -w)" -eq 1 ] &
 check "link up with an address from the pool" link_up
 check "the server answers a ping" server_answers
 check "pppoe-server still runs" server_running
+check "the server's pppd $server_pppd ended by the hang-up, not by a signal" server_not_signalled
 check "the server let the second account in" server_let_in "$ACCOUNT2"
 check "by CHAP" logged_since_mark "CHAP authentication succeeded"
 finish
 
 begin 3-wrong-password
+server_pppd=$(pids_in srv pppd)
 run_adsl 3 "$ACCOUNT1" wrong-password
 check "exit code 0 (got $status)" [ "$status" -eq 0 ]
 check "transcript: echo, already connected, dialing, failure, closing" \
@@ -378,6 +390,7 @@ check "no pppd of the client left" no_pppd_in cli
 check "no link left" no_link
 check "the server refused the password" logged_since_mark "Peer $ACCOUNT1 failed CHAP authentication"
 check "pppoe-server still runs" server_running
+check "the server's pppd $server_pppd ended by the hang-up, not by a signal" server_not_signalled
 finish
 
 stop_server

@@ -42,7 +42,6 @@ if [ -z "$adsl" ]; then
   (cd "$source_dir" && cmake --preset native-release >/dev/null && cmake --build --preset native-release) ||
     { echo "the release build failed" >&2; exit 1; }
   adsl=$source_dir/build/native-release/adsl
-  [ -e "$adsl" ] || adsl=$source_dir/build/native-release/src/adsl
 fi
 adsl=$(realpath "$adsl")
 [ -x "$adsl" ] || { echo "no program at $adsl" >&2; exit 1; }
