@@ -10,6 +10,11 @@
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 mount -t devtmpfs devtmpfs /dev
 exec </dev/console >/dev/console 2>&1
+# What udev adds to every Debian system's /dev; pppd reads options from /dev/fd/N.
+ln -s /proc/self/fd /dev/fd
+ln -s /proc/self/fd/0 /dev/stdin
+ln -s /proc/self/fd/1 /dev/stdout
+ln -s /proc/self/fd/2 /dev/stderr
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mkdir -p /dev/pts && mount -t devpts devpts /dev/pts
