@@ -43,7 +43,14 @@ ProgramRun run_program(const std::string& program, const std::vector<std::string
   if (input.bytes) check(pipe2(in, O_CLOEXEC) == 0, "pipe");
 
   std::vector<std::string> env_strings;
-  for (char** e = environ; *e != nullptr; ++e) env_strings.emplace_back(*e);
+  // An extra entry replaces the test's own of the same name: with both present, which one a program
+  // sees depends on how it searches.
+  auto name_of = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+  for (char** e = environ; *e != nullptr; ++e) {
+    bool replaced = false;
+    for (const auto& extra : input.environment) replaced = replaced || name_of(extra) == name_of(*e);
+    if (!replaced) env_strings.emplace_back(*e);
+  }
   for (const auto& extra : input.environment) env_strings.push_back(extra);
   std::vector<char*> envp;
   for (auto& e : env_strings) envp.push_back(e.data());

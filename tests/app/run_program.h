@@ -19,7 +19,8 @@ struct ProgramRun {
 struct ProgramInput {
   /// Bytes on standard input; nullopt gives /dev/null.
   std::optional<std::string> bytes;
-  /// Extra environment entries ("NAME=value"), added to the test's own environment.
+  /// Extra environment entries ("NAME=value"), added to the test's own environment in place of any
+  /// entry of the same name.
   std::vector<std::string> environment;
   /// Directory to start in; empty keeps the test's own.
   std::string directory;
