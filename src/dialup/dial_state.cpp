@@ -108,7 +108,7 @@ void hang_up_stored() {
 }
 
 void hang_up_all() {
-  DialState& state = dial_state();
+  const DialState& state = dial_state();
   if (state.connection_handle != nullptr) {
     NativeWindow window = state.status_window;
     hang_up_stored();
