@@ -50,7 +50,8 @@ static_assert(sizeof(tagRASCONNSTATUSA::rasconnstate) == sizeof(DWORD));
 static_assert(offsetof(Conn, hrasconn) == offsetof(tagRASCONNA, hrasconn));
 static_assert(offsetof(Conn, szEntryName) == offsetof(tagRASCONNA, szEntryName));
 static_assert(offsetof(Conn, szDeviceName) == offsetof(tagRASCONNA, szDeviceName));
-static_assert(sizeof(tagRASCONNA::hrasconn) == sizeof(HRASCONN));
+// The handle member is a pointer, and its size is what is compared.
+static_assert(sizeof(tagRASCONNA::hrasconn) == sizeof(HRASCONN));  // NOLINT(bugprone-sizeof-expression)
 static_assert(offsetof(EntryName, szEntryName) == offsetof(tagRASENTRYNAMEA, szEntryName));
 static_assert(offsetof(DialParams, szEntryName) == offsetof(tagRASDIALPARAMSA, szEntryName));
 static_assert(offsetof(DialParams, szPhoneNumber) == offsetof(tagRASDIALPARAMSA, szPhoneNumber));
