@@ -130,3 +130,5 @@ echo "=== results"
 grep -e '] RESULT ' -e '] BENCH ' -e '] peers in ' "$serial"
 last_result=$(grep '] RESULT ' "$serial" | tail -n 1 | sed 's/^\[ *\([0-9.]*\)\].*/\1/')
 echo "BENCH qemu start to the last RESULT line: $last_result s"
+echo "BENCH qemu start to the end of the run (benchmark included): $(grep '] ALL-DONE$' "$serial" |
+  sed 's/^\[ *\([0-9.]*\)\].*/\1/') s"
