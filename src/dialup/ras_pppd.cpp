@@ -31,7 +31,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
+
+#include "services/lasting_instance.h"
 
 namespace adsl {
 
@@ -178,7 +179,9 @@ long field_length(const char (&field)[Width]) {
 /// backups, and only names an entry name can hold.
 bool is_listed_name(const char* name) {
   const std::size_t length = std::strlen(name);
-  if (length == 0 || length > RAS_MaxEntryName || name[0] == '.') return false;
+  // A name with a slash is no file of the directory; pppd would read it as a path.
+  if (length == 0 || length > RAS_MaxEntryName || name[0] == '.' || std::strchr(name, '/') != nullptr)
+    return false;
   if (ends_with(name, length, "~") || ends_with(name, length, ".bak") || ends_with(name, length, ".orig")) {
     return false;
   }
@@ -382,8 +385,8 @@ bool field_of(const char* line, int index, char* field, std::size_t capacity) {
 
 enum class LinkState { no_interface, interface_down, connected };
 
-/// Whether an interface is up and running with an address. The address comes from procfs, not from a
-/// socket or netlink: an IPv4 address shows as the route the kernel adds towards the peer of a
+/// Whether an interface is up, with its link working, and has an address. The address comes from procfs, not
+/// from a socket or netlink: an IPv4 address shows as the route the kernel adds towards the peer of a
 /// point-to-point link, an IPv6 one in if_inet6.
 LinkState interface_state(const PppdRoots& roots, const char* interface) {
   if (interface[0] == '\0') return LinkState::no_interface;
@@ -391,14 +394,19 @@ LinkState interface_state(const PppdRoots& roots, const char* interface) {
   char text[64];
   TextBuilder(path, sizeof path).add(roots.sysfs_root).add("/class/net/").add(interface).add("/flags");
   if (read_small_file(path, text, sizeof text) <= 0) return LinkState::no_interface;
-  const unsigned long flags = std::strtoul(text, nullptr, 16);
+  // The flags are the administrative ones: IFF_RUNNING is not among them in sysfs. Whether the link
+  // works shows in the carrier (readable only while the interface is up) and in the operational state,
+  // which ppp interfaces leave "unknown" while they work; "down", "dormant" and the like mean they do
+  // not.
   constexpr unsigned long kUp = 0x1;
-  constexpr unsigned long kRunning = 0x40;
-  if ((flags & kUp) == 0 || (flags & kRunning) == 0) return LinkState::interface_down;
+  if ((std::strtoul(text, nullptr, 16) & kUp) == 0) return LinkState::interface_down;
+  TextBuilder(path, sizeof path).add(roots.sysfs_root).add("/class/net/").add(interface).add("/carrier");
+  if (read_small_file(path, text, sizeof text) <= 0 || std::strcmp(text, "1\n") != 0) {
+    return LinkState::interface_down;
+  }
   TextBuilder(path, sizeof path).add(roots.sysfs_root).add("/class/net/").add(interface).add("/operstate");
   if (read_small_file(path, text, sizeof text) > 0 && std::strcmp(text, "up\n") != 0 &&
       std::strcmp(text, "unknown\n") != 0) {
-    // ppp interfaces report "unknown" while they work; "down", "dormant" and the like mean they do not.
     return LinkState::interface_down;
   }
 
@@ -999,12 +1007,17 @@ DWORD PppdRasOperations::RasHangUpA(HRASCONN hrasconn) {
   return ERROR_SUCCESS;
 }
 
+namespace {
+
+/// The driver over the system's own places, made by lasting_instance.
+struct SystemPppdDriver {
+  PppdRasOperations driver{system_pppd_roots()};
+};
+
+}  // namespace
+
 RasOperations& system_pppd_ras_operations() {
-  // Built in place and never destroyed: the exit-time rule of the dial-up state may use it after
-  // static objects have been torn down.
-  alignas(PppdRasOperations) static unsigned char storage[sizeof(PppdRasOperations)];
-  static PppdRasOperations* driver = new (storage) PppdRasOperations(system_pppd_roots());
-  return *driver;
+  return lasting_instance<SystemPppdDriver>().driver;
 }
 
 }  // namespace adsl

@@ -115,7 +115,7 @@ class PppdRasOperations final : public RasOperations {
 /// word does not fit `capacity`.
 bool quote_pppd_word(const char* bytes, char* out, std::size_t capacity);
 
-/// The driver over the system's own places, built once and never destroyed.
+/// The driver over the system's own places, made on first use and never destroyed.
 RasOperations& system_pppd_ras_operations();
 
 }  // namespace adsl

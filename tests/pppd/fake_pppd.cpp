@@ -199,7 +199,9 @@ void link_up() {
   const std::string ifname = setting("ifname", "ppp0");
   const fs::path interface = fs::path(setting("sys")) / "class/net" / ifname;
   fs::create_directories(interface);
-  write_file(interface / "flags", "0x10d1\n");
+  // As a working ppp interface shows in sysfs: IFF_UP among the flags, a carrier, no operational state.
+  write_file(interface / "flags", "0x1091\n");
+  write_file(interface / "carrier", "1\n");
   write_file(interface / "operstate", "unknown\n");
   edit_routes(ifname, true);
 }

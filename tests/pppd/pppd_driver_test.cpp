@@ -578,7 +578,7 @@ TEST(Connections, BufferTooSmallAndWrongSizesAnswerAsWindowsDoes) {
   EXPECT_TRUE(hang_up_and_wait(ras, ours.handle));
 }
 
-TEST(Connections, ConnectedOnlyWhileTheInterfaceIsUpRunningAndHasAnAddress) {
+TEST(Connections, ConnectedOnlyWhileTheInterfaceIsUpWithItsLinkWorkingAndHasAnAddress) {
   PppdWorld world;
   world.add_peer("dsl-provider");
   world.set_scenario({{"mode", "up"}});
@@ -589,26 +589,31 @@ TEST(Connections, ConnectedOnlyWhileTheInterfaceIsUpRunningAndHasAnAddress) {
   const std::string header =
       "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
   const std::string peer_route = "ppp0\t0100400A\t00000000\t0005\t0\t0\t0\tFFFFFFFF\t0\t0\t0\n";
+  const std::string inet6 = "fe800000000000000000000000000001 05 40 20 80     ppp0\n";
+  // Values as the kernel shows them: sysfs flags never carry IFF_RUNNING (0x40); a working ppp link
+  // has a carrier and the operational state "unknown"; the carrier cannot be read while it is down.
   struct Row {
     const char* what;
     const char* flags;
+    const char* carrier;  // null: no such file
     const char* operstate;
     std::string routes;
     std::string inet6;
     DWORD expected;
   };
   const Row rows[] = {
-      {"up, running, IPv4 peer route", "0x10d1", "unknown", peer_route, "", RASCS_Connected},
-      {"operstate up", "0x10d1", "up", peer_route, "", RASCS_Connected},
-      {"IPv6 address only", "0x10d1", "unknown", "",
-       "fe800000000000000000000000000001 05 40 20 80     ppp0\n", RASCS_Connected},
-      {"not up", "0x10d0", "unknown", peer_route, "", RASCS_DeviceConnected},
-      {"not running", "0x1091", "unknown", peer_route, "", RASCS_DeviceConnected},
-      {"operstate down", "0x10d1", "down", peer_route, "", RASCS_DeviceConnected},
-      {"no address", "0x10d1", "unknown", "", "", RASCS_DeviceConnected},
-      {"route not up", "0x10d1", "unknown", "ppp0\t0100400A\t00000000\t0004\t0\t0\t0\tFFFFFFFF\t0\t0\t0\n",
-       "", RASCS_DeviceConnected},
-      {"address on another interface", "0x10d1", "unknown",
+      {"working ppp link with an IPv4 address", "0x1091", "1", "unknown", peer_route, "", RASCS_Connected},
+      {"operational state up", "0x1003", "1", "up", peer_route, "", RASCS_Connected},
+      {"IPv6 address only", "0x1091", "1", "unknown", "", inet6, RASCS_Connected},
+      {"not up", "0x1090", nullptr, "down", peer_route, "", RASCS_DeviceConnected},
+      {"no carrier", "0x1091", "0", "unknown", peer_route, "", RASCS_DeviceConnected},
+      {"carrier unreadable", "0x1091", nullptr, "unknown", peer_route, "", RASCS_DeviceConnected},
+      {"operational state down", "0x1091", "1", "down", peer_route, "", RASCS_DeviceConnected},
+      {"operational state dormant", "0x1091", "1", "dormant", peer_route, "", RASCS_DeviceConnected},
+      {"no address", "0x1091", "1", "unknown", "", "", RASCS_DeviceConnected},
+      {"route not up", "0x1091", "1", "unknown",
+       "ppp0\t0100400A\t00000000\t0004\t0\t0\t0\tFFFFFFFF\t0\t0\t0\n", "", RASCS_DeviceConnected},
+      {"addresses of other interfaces", "0x1091", "1", "unknown",
        "ppp00\t0100400A\t00000000\t0005\t0\t0\t0\tFFFFFFFF\t0\t0\t0\n",
        "fe800000000000000000000000000001 05 40 20 80    xppp0\n", RASCS_DeviceConnected},
   };
@@ -616,6 +621,8 @@ TEST(Connections, ConnectedOnlyWhileTheInterfaceIsUpRunningAndHasAnAddress) {
     SCOPED_TRACE(row.what);
     fs::create_directories(interface);
     std::ofstream(interface / "flags") << row.flags << "\n";
+    fs::remove(interface / "carrier");
+    if (row.carrier != nullptr) std::ofstream(interface / "carrier") << row.carrier << "\n";
     std::ofstream(interface / "operstate") << row.operstate << "\n";
     std::ofstream(world.net / "route") << header << row.routes;
     std::ofstream(world.net / "if_inet6") << row.inet6;
