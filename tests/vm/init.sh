@@ -26,8 +26,8 @@ mkdir -p /run/lock
 IP=/sbin/ip
 SERVER_ADDRESS=10.64.0.1
 POOL_FIRST=10.64.0.2
-# Two accounts: a plain one, and one whose password holds every character that pppd's word syntax
-# treats specially (blank, double quote, backslash, comment sign), so that it only gets through if
+# Two accounts: a plain one, and one whose password holds every character with a meaning of its own
+# in pppd's word syntax (blank, double quote, backslash, comment sign), so that it only gets through if
 # the dialer quotes it.
 ACCOUNT1=adsl0001
 PASSWORD1=pw0001

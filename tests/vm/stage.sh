@@ -144,5 +144,6 @@ printf 'root:x:0:\ndip:x:30:\n' > "$root/etc/group"
 
 (cd "$root" && find . | LC_ALL=C sort | "$stage/bin/busybox" cpio -o -H newc) > "$cache/base.cpio.new" 2>/dev/null
 mv "$cache/base.cpio.new" "$cache/base.cpio"
+rm -rf "$root"
 cp "$stage"/boot/vmlinuz-* "$cache/vmlinuz"
 echo "$recipe" > "$cache/stamp"
