@@ -2,7 +2,7 @@
 // process named pppd) and describe what it should do in ../scenario, one "key value" per line:
 //   mode     exit | die | hang | up | nodetach-up
 //   status   the exit status of mode exit
-//   delay_ms how long it dials before the link comes up (nodetach-up) or it fails (exit)
+//   delay_ms how long it dials before it fails (exit)
 //   run sys net   the run directory, sysfs root and /proc/net stand-in of the world
 //   ifname   the interface of its link
 //   record   where it records what it was given
@@ -12,7 +12,7 @@
 //   hang  dials forever: pid file without interface, exit 5 on SIGTERM as pppd does;
 //   up    the updetach success: the link comes up, a daemon is forked, the pid files name it, the
 //         parent exits 0, the daemon takes the link down and exits 5 on SIGTERM;
-//   nodetach-up  the same link without detaching.
+//   nodetach-up  the same link without detaching, once the record directory holds `go`.
 // It writes `ready` into the record directory once it is in place.
 #include <fcntl.h>
 #include <signal.h>
@@ -284,7 +284,9 @@ int main(int argc, char** argv) {
   if (mode == "nodetach-up") {
     arm_sigterm();
     write_pid_files(getpid(), false);
-    sleep_ms("delay_ms");
+    // The link comes up when the test says so.
+    while (!fs::exists(fs::path(setting("record")) / "go"))
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     link_up();
     write_pid_files(getpid(), true);
     ready("up");
