@@ -804,24 +804,35 @@ DWORD PppdRasOperations::dial(const RASDIALPARAMSA& params, RasDialNotifier noti
   // Only an entry of the phone book is dialed; a phone number needs the peer that says which modem.
   if (!is_phone_book_entry(roots_, peer)) return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
 
-  Watch* watch = nullptr;
-  if (notifier != nullptr) {
-    watch = claim_watch();
-    if (watch == nullptr) return ERROR_PORT_NOT_AVAILABLE;
-  }
-
   // An empty user name or password is not given at all, so that the peer's own (its `user` line, the
   // secrets files) applies, as Windows falls back to the entry's saved credentials.
   char options[2 * (2 * (kMaxCredentialLength + 1)) + 64];
   TextBuilder text(options, sizeof options);
   char word[2 * kMaxCredentialLength + 3];
-  if (user_length > 0 && quote_pppd_word(params.szUserName, word, sizeof word)) {
+  bool complete = true;
+  if (user_length > 0) {
+    complete = quote_pppd_word(params.szUserName, word, sizeof word) && complete;
     text.add("user ").add(word).add("\n");
   }
-  if (password_length > 0 && quote_pppd_word(params.szPassword, word, sizeof word)) {
+  if (password_length > 0) {
+    complete = quote_pppd_word(params.szPassword, word, sizeof word) && complete;
     text.add("password ").add(word).add("\n");
   }
   wipe(word, sizeof word);
+  // Never a dial with credentials cut short.
+  if (!complete || !text.complete()) {
+    wipe(options, sizeof options);
+    return ERROR_INVALID_PARAMETER;
+  }
+
+  Watch* watch = nullptr;
+  if (notifier != nullptr) {
+    watch = claim_watch();
+    if (watch == nullptr) {
+      wipe(options, sizeof options);
+      return ERROR_PORT_NOT_AVAILABLE;
+    }
+  }
 
   // A link name of our own finds the daemon after pppd has detached; one a live pppd still uses (left
   // by an earlier process with our pid) is skipped.
@@ -857,7 +868,7 @@ DWORD PppdRasOperations::dial(const RASDIALPARAMSA& params, RasDialNotifier noti
   arguments[count] = nullptr;
 
   int start_error = 0;
-  const pid_t pid = start_pppd(roots_, arguments, text.complete() ? options : "", start_error);
+  const pid_t pid = start_pppd(roots_, arguments, options, start_error);
   wipe(options, sizeof options);
   if (pid < 0) {
     if (watch != nullptr) watch->state.store(kWatchFree);

@@ -493,14 +493,22 @@ struct Impostor {
   pid_t pid;
 };
 
-TEST(Connections, EveryLivePppdNamedByAPidFileIsListedOnceOurOwnAndOthers) {
-  PppdWorld world;
-  world.add_peer("dsl-provider");
-  PppdRasOperations ras(world.roots());
-  world.set_scenario({{"mode", "up"}});
-  const DialOutcome ours = dial(ras, dial_params("dsl-provider", "", "u", "p"));
-  ASSERT_EQ(ours.result, ERROR_SUCCESS);
+/// A world whose dsl-provider has been dialed by the driver and is up on ppp0.
+class Connections : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    world.add_peer("dsl-provider");
+    world.set_scenario({{"mode", "up"}});
+    ours = dial(ras, dial_params("dsl-provider", "", "u", "p"));
+    ASSERT_EQ(ours.result, ERROR_SUCCESS);
+  }
 
+  PppdWorld world;
+  PppdRasOperations ras{world.roots()};
+  DialOutcome ours{};
+};
+
+TEST_F(Connections, EveryLivePppdNamedByAPidFileIsListedOnceOurOwnAndOthers) {
   // Someone else's pppd on ppp1, started by hand.
   world.clear_record();
   world.set_scenario({{"mode", "up"}, {"ifname", "ppp1"}});
@@ -551,14 +559,7 @@ TEST(Connections, EveryLivePppdNamedByAPidFileIsListedOnceOurOwnAndOthers) {
   EXPECT_TRUE(list_connections(ras).empty());
 }
 
-TEST(Connections, BufferTooSmallAndWrongSizesAnswerAsWindowsDoes) {
-  PppdWorld world;
-  world.add_peer("dsl-provider");
-  world.set_scenario({{"mode", "up"}});
-  PppdRasOperations ras(world.roots());
-  const DialOutcome ours = dial(ras, dial_params("dsl-provider", "", "u", "p"));
-  ASSERT_EQ(ours.result, ERROR_SUCCESS);
-
+TEST_F(Connections, BufferTooSmallAndWrongSizesAnswerAsWindowsDoes) {
   RASCONNA list[1];
   std::memset(list, 0, sizeof list);
   list[0].dwSize = sizeof(RASCONNA);
@@ -578,13 +579,7 @@ TEST(Connections, BufferTooSmallAndWrongSizesAnswerAsWindowsDoes) {
   EXPECT_TRUE(hang_up_and_wait(ras, ours.handle));
 }
 
-TEST(Connections, ConnectedOnlyWhileTheInterfaceIsUpWithItsLinkWorkingAndHasAnAddress) {
-  PppdWorld world;
-  world.add_peer("dsl-provider");
-  world.set_scenario({{"mode", "up"}});
-  PppdRasOperations ras(world.roots());
-  const DialOutcome ours = dial(ras, dial_params("dsl-provider", "", "u", "p"));
-  ASSERT_EQ(ours.result, ERROR_SUCCESS);
+TEST_F(Connections, ConnectedOnlyWhileTheInterfaceIsUpWithItsLinkWorkingAndHasAnAddress) {
   const fs::path interface = world.sys / "class/net/ppp0";
   const std::string header =
       "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
