@@ -7,19 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "dial_way_cases.h"
 #include "run_program.h"
 
 namespace adsl::testing {
 namespace {
-
-std::string text_mode(const std::string& bytes) {
-  std::string out;
-  for (char c : bytes) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
-}
 
 std::string program_path() {
   char resolved[PATH_MAX];
@@ -30,12 +22,7 @@ std::string expected_usage_output() {
   std::string path = program_path();
   std::string directory = path.substr(0, path.rfind('/'));
   std::string name = path.substr(path.rfind('/') + 1);
-  std::string bytes = gbk("┏                欢迎使用Qov自动ADSL拨号             ┓\r\n"
-                          "┠──────────────────────────┨\r\n") +
-                      gbk("使用说明：") + directory + "/" + name + gbk(" ADSL账号 ADSL密码\r\n") +
-                      gbk("例如：账号为07551234567@163.gd 密码为：DCADCEA 本程序的路径为 d:\\adsl.exe\r\n") +
-                      gbk("输入命令： d:\\adsl.exe 07551234567@163.gd DCADCEA");
-  return text_mode(bytes);
+  return usage_way_output(directory + "/" + name);
 }
 
 TEST(UsageWay, AnyCountButTwoShowsUsageAndExitsZero) {
