@@ -552,7 +552,7 @@ DWORD ras_code_for_pppd(int wait_status) {
     case 9:   // pty program
     case 11:  // the peer failed to authenticate itself: our configuration asks for it
     case 18:  // init script
-      return ERROR_DEVICE_DOES_NOT_EXIST;
+      return ERROR_FROM_DEVICE;
     case 5:  // SIGINT, SIGTERM or SIGHUP
       return ERROR_USER_DISCONNECTION;
     case 6:  // lock
@@ -872,7 +872,7 @@ DWORD PppdRasOperations::dial(const RASDIALPARAMSA& params, RasDialNotifier noti
   wipe(options, sizeof options);
   if (pid < 0) {
     if (watch != nullptr) watch->state.store(kWatchFree);
-    return ERROR_DEVICE_DOES_NOT_EXIST;
+    return ERROR_FROM_DEVICE;
   }
 
   if (watch != nullptr) {

@@ -248,10 +248,10 @@ TEST(SynchronousDial, PppdsEndMapsToTheRasErrorOfTheSameMeaningAndLeavesNoPppdRu
   const Row rows[] = {
       {"exit", 19, ERROR_AUTHENTICATION_FAILURE},  // we failed to authenticate
       {"exit", 8, ERROR_NO_ANSWER},                // connect script or PPPoE discovery failed
-      {"exit", 3, ERROR_DEVICE_DOES_NOT_EXIST},    // not root
-      {"exit", 4, ERROR_DEVICE_DOES_NOT_EXIST},    // no PPP in the kernel
-      {"exit", 2, ERROR_DEVICE_DOES_NOT_EXIST},    // options error
-      {"exit", 1, ERROR_DEVICE_DOES_NOT_EXIST},    // fatal error
+      {"exit", 3, ERROR_FROM_DEVICE},    // not root
+      {"exit", 4, ERROR_FROM_DEVICE},    // no PPP in the kernel
+      {"exit", 2, ERROR_FROM_DEVICE},    // options error
+      {"exit", 1, ERROR_FROM_DEVICE},    // fatal error
       {"exit", 5, ERROR_USER_DISCONNECTION},       // ended by a signal it caught
       {"exit", 7, ERROR_PORT_NOT_AVAILABLE},       // serial port could not be opened
       {"exit", 10, ERROR_PPP_LCP_TERMINATED},      // negotiation failed
@@ -398,7 +398,7 @@ TEST(SynchronousDial, MissingPppdIsACleanDeviceError) {
   roots.pppd_path = missing.c_str();
   PppdRasOperations ras(roots);
   const DialOutcome outcome = dial(ras, dial_params("dsl-provider", "", "u", "p"));
-  EXPECT_EQ(outcome.result, ERROR_DEVICE_DOES_NOT_EXIST);
+  EXPECT_EQ(outcome.result, ERROR_FROM_DEVICE);
   EXPECT_EQ(outcome.handle, nullptr);
 }
 
