@@ -104,7 +104,7 @@ TEST_F(RealPppd, AcceptsOurArgumentsAndOptionsPipeWithAwkwardCredentialsAndPeerN
     ASSERT_TRUE(WIFEXITED(status)) << status;
     if (kernel_lacks_ppp()) {
       EXPECT_EQ(WEXITSTATUS(status), 4) << log();
-      EXPECT_EQ(result, ERROR_DEVICE_DOES_NOT_EXIST);
+      EXPECT_EQ(result, ERROR_FROM_DEVICE);
     } else {
       EXPECT_NE(WEXITSTATUS(status), 2) << log();
     }
@@ -121,7 +121,7 @@ TEST_F(RealPppd, AWrongOptionInThePeerIsAnOptionsError) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 2);
   EXPECT_NE(log().find("unrecognized option 'adsl-no-such-option'"), std::string::npos) << log();
-  EXPECT_EQ(result, ERROR_DEVICE_DOES_NOT_EXIST);
+  EXPECT_EQ(result, ERROR_FROM_DEVICE);
 }
 
 /// Runs pppd with `file /dev/fd/3` reading `options`; its exit status and what it wrote.
