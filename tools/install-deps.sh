@@ -7,7 +7,8 @@ set -euo pipefail
 build=(g++ cmake ninja-build)
 all=("${build[@]}" googletest libgtest-dev libbenchmark-dev
      g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-     wine wine64 ppp qemu-system-x86)
+     wine wine64 ppp qemu-system-x86
+     clang libclang-rt-14-dev clang-tidy cppcheck valgrind)
 
 case "${1:-all}" in
   build) wanted=("${build[@]}") ;;
