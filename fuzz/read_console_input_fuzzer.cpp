@@ -3,8 +3,10 @@
 //
 // Input: byte 0 chooses the stream kind (bits 0-1: character device, file, pipe; 3 counts as a
 // file), bit 2 the form without echo. Then the script: a length byte N, then N bytes that one read
-// returns; N = 0 scripts an end of input, N = 255 a failed read. Without echo the same bytes are key
-// presses, a zero byte followed by another making one key of two bytes.
+// returns; N = 0 scripts an end of input, N = 255 a failed read. N = 254 is a long read: a 16-bit
+// count (little-endian, modulo 4608), the byte repeated that often, then a length byte M and M bytes
+// that end the read, so lines near the 2048-byte limit with a CR or LF just there take a few bytes
+// of input. Without echo the same bytes are key presses, a zero byte and the next making one key.
 //
 // Every line must hold what the reading rules allow: at most 2048 bytes (2049 without echo), no zero
 // byte, no trailing byte below 0x20, absent exactly when empty, and its bytes must stand together in
@@ -88,6 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string delivered;
   bool all_reads_deliver = true;
   bool input_ended = false;
+  std::size_t total_bytes = 0;
   for (std::size_t i = 1; i < size;) {
     const std::size_t length = data[i++];
     if (length == 0 || length == 255) {
@@ -95,9 +98,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       device.reads.push_back({std::string(), length == 255});
       continue;
     }
-    const std::size_t taken = length < size - i ? length : size - i;
-    std::string bytes(reinterpret_cast<const char*>(data + i), taken);
-    i += taken;
+    std::string bytes;
+    if (length == 254) {
+      // Long reads beyond 16 KiB in all add nothing but time.
+      if (size - i < 4 || total_bytes > 16384) break;
+      // Up to 4607: past the 4096 bytes a read can bring and past two line limits.
+      const std::size_t count = (data[i] | (data[i + 1] << 8)) % 4608;
+      bytes.assign(count, static_cast<char>(data[i + 2]));
+      const std::size_t tail = data[i + 3];
+      i += 4;
+      const std::size_t taken = tail < size - i ? tail : size - i;
+      bytes.append(reinterpret_cast<const char*>(data + i), taken);
+      i += taken;
+    } else {
+      const std::size_t taken = length < size - i ? length : size - i;
+      bytes.assign(reinterpret_cast<const char*>(data + i), taken);
+      i += taken;
+    }
+    total_bytes += bytes.size();
+    if (bytes.empty()) {
+      // The device reports an empty read as the end of input.
+      all_reads_deliver = false;
+      device.reads.push_back({std::string(), false});
+      continue;
+    }
     if (without_echo) {
       delivered += bytes;
       for (std::size_t k = 0; k < bytes.size(); ++k) {
@@ -118,9 +142,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::size_t limit = without_echo ? 2049 : 2048;
   std::vector<std::optional<std::string>> lines;
-  // Every call consumes at least one read, key or scripted end, so the script bounds the calls.
-  const std::size_t calls = device.reads.size() + device.keys.size() + 2;
+  // A line ends at an LF (a CR for keys), at the length limit, or where the device has nothing more
+  // for it; that bounds the calls that can still return something. A call that asks the device after
+  // the script is used up has found the stream drained.
+  const char line_end = without_echo ? '\r' : '\n';
+  std::size_t calls = device.reads.size() + device.keys.size() + total_bytes / limit + 3;
+  for (char byte : delivered) calls += byte == line_end ? 1 : 0;
+  bool drained = false;
   for (std::size_t call = 0; call < calls; ++call) {
+    const bool script_used_up = device.reads.empty() && device.keys.empty();
+    const int device_calls = device.read_calls + device.key_calls;
     const adsl::Text text = without_echo ? adsl::read_console_input(false) : adsl::read_console_input();
     const std::size_t n = lines.size() + 1;
     if (text.absent()) {
@@ -133,6 +164,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (delivered.find(line) == std::string::npos) fail("bytes the device never delivered together", n);
       lines.push_back(line);
     }
+    if (script_used_up) {
+      if (device.read_calls + device.key_calls > device_calls) {
+        drained = true;
+        break;
+      }
+    }
   }
 
   if (!without_echo && kind != adsl::StreamKind::character_device && all_reads_deliver) {
@@ -141,6 +178,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::optional<std::string> want = i < expected.size() ? expected[i] : std::nullopt;
       if (lines[i] != want) fail("the lines depend on where the reads split the data", i + 1);
     }
+    if (drained && expected.size() > lines.size()) fail("lines of the data never read", lines.size() + 1);
   }
   return 0;
 }
