@@ -26,7 +26,7 @@ case "${1:-}" in
     rm -rf "$corpus"
     mkdir -p "$corpus" "$artifacts"
     log=$build/$target.log
-    status=0
+    status=0 started=$(date +%s)
     "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -max_len=8192 -print_final_stats=1 \
       -artifact_prefix="$artifacts/" "$@" "$corpus" "$fuzz_dir/corpus/$target" >"$log" 2>&1 || status=$?
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
@@ -36,7 +36,7 @@ case "${1:-}" in
       echo "FAIL fuzz_$target: a finding after ${runs:-?} runs (exit $status); inputs in $artifacts"
       exit 1
     fi
-    echo "fuzz_$target: $runs runs in $seconds s, $(sed -n 's/^INFO: Seed: //p' "$log" | head -1) as seed," \
+    echo "fuzz_$target: $runs runs in $(($(date +%s) - started)) s, $(sed -n 's/^INFO: Seed: //p' "$log" | head -1) as seed," \
       "$(sed -n 's/^stat::new_units_added: *//p' "$log") new inputs, no finding"
     ;;
   *)
