@@ -5,8 +5,9 @@
 // file), bit 2 the form without echo. Then the script: a length byte N, then N bytes that one read
 // returns; N = 0 scripts an end of input, N = 255 a failed read. N = 254 is a long read: a 16-bit
 // count (little-endian, modulo 4608), the byte repeated that often, then a length byte M and M bytes
-// that end the read, so lines near the 2048-byte limit with a CR or LF just there take a few bytes
-// of input. Without echo the same bytes are key presses, a zero byte and the next making one key.
+// that end the read (4095 bytes at most in all), so lines near the 2048-byte limit with a CR or LF
+// just there take a few bytes of input. Without echo the same bytes are key presses, a zero byte and
+// the next making one key.
 //
 // Every line must hold what the reading rules allow: at most 2048 bytes (2049 without echo), no zero
 // byte, no trailing byte below 0x20, absent exactly when empty, and its bytes must stand together in
@@ -117,6 +118,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       bytes.assign(reinterpret_cast<const char*>(data + i), taken);
       i += taken;
     }
+    // A read brings at most what the stream asks for (4095 bytes or more); a longer script entry would
+    // be split by the device into reads whose boundaries this target does not know, and on a console
+    // a Ctrl+Z ends the data of one read. Longer data is two entries.
+    if (bytes.size() > 4095) bytes.resize(4095);
     total_bytes += bytes.size();
     if (bytes.empty()) {
       // The device reports an empty read as the end of input.
