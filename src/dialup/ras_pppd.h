@@ -97,7 +97,7 @@ class PppdRasOperations final : public RasOperations {
     RasDialNotifier notifier = nullptr;
     PppdRasOperations* driver = nullptr;
   };
-  static void* watch_main(void* watch);
+  static void* watch_main(void* argument);
 
   DWORD dial(const RASDIALPARAMSA& params, RasDialNotifier notifier, HRASCONN* lphRasConn);
   Watch* claim_watch();
